@@ -1,0 +1,9 @@
+#pragma once
+
+constexpr int sync_attempts = 120;
+constexpr int sync_nudge_at = 10;
+
+// Reads frames into `payload` until one of type 0 arrives, nudging the device
+// with command 0x72 argument 1 when the tenth frame is accepted. Answers false
+// after sync_attempts reads without a type-0 frame.
+bool synchronise(unsigned char* payload);
