@@ -9,7 +9,9 @@ namespace {
 std::uint16_t g_previous[pixel_count];
 }
 
-void reset_accumulator() { std::memset(g_accumulator, 0, sizeof g_accumulator); }
+void reset_accumulator() {
+    std::memset(g_accumulator, 0, sizeof g_accumulator);
+}
 
 frame_stats analyse_frame(const unsigned char* payload, bool has_previous) {
     const unsigned char* pixels = payload + pixel_data_offset;

@@ -9,7 +9,9 @@ namespace {
 constexpr int room = 32;
 }
 
-char* format_int(char* p, long long value) { return std::to_chars(p, p + room, value).ptr; }
+char* format_int(char* p, long long value) {
+    return std::to_chars(p, p + room, value).ptr;
+}
 
 char* format_text(char* p, const char* text) {
     const std::size_t length = std::strlen(text);
