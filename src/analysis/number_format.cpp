@@ -7,7 +7,10 @@
 
 namespace {
 constexpr int room = 32;
-}
+// The longest fixed-point text of a finite double: "-", 309 digits, ".", one
+// decimal.
+constexpr int room_any_double = 312;
+}  // namespace
 
 char* format_int(char* p, long long value) {
     return std::to_chars(p, p + room, value).ptr;
@@ -29,8 +32,9 @@ char* format_fixed(char* p, double value, int decimals) {
     const std::uint64_t m = biased_exponent == 0 ? fraction : fraction | std::uint64_t{1} << 52;
     const int s = biased_exponent == 0 ? 1074 : 1075 - biased_exponent;
     if (s < 1) {
-        // Very large, infinite or not a number: never produced by the analysis.
-        return std::to_chars(p, p + room, value, std::chars_format::fixed, decimals).ptr;
+        // Very large, infinite or not a number: never produced by the analysis,
+        // but still printed in full.
+        return std::to_chars(p, p + room_any_double, value, std::chars_format::fixed, decimals).ptr;
     }
 
     const std::uint64_t scale = decimals == 0 ? 1 : 10;

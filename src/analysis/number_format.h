@@ -5,7 +5,8 @@
 // the exact binary value, ties to even, "-0.0" for a negative value that
 // rounds to zero, a full stop as decimal point whatever the locale. Each
 // function writes at p and returns the end of what it wrote; the caller
-// provides room (32 bytes suffice for any value the report holds).
+// provides room: 32 bytes suffice for any value below 10^29 in magnitude, and
+// so for every value the report holds; the longest finite double takes 312.
 
 char* format_int(char* p, long long value);
 
