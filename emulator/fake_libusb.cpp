@@ -2,6 +2,7 @@
 
 #include <libusb.h>
 
+#include <csignal>
 #include <memory>
 
 #include "platform/clock.h"
@@ -34,6 +35,9 @@ struct state {
     int handles = 0;
     int contexts = 0;
     bool recording = true;
+    int transfers = 0;
+    int raise_at_transfer = 0;
+    int raise_signal = 0;
 };
 
 state& st() {
@@ -76,6 +80,10 @@ emulator::camera_model& model_of(libusb_device_handle* handle) {
 
 void reset() {
     st() = state{};
+}
+void raise_during_transfer(int n, int signal) {
+    st().raise_at_transfer = n;
+    st().raise_signal = signal;
 }
 void set_recording(bool on) {
     st().recording = on;
@@ -233,6 +241,7 @@ int libusb_clear_halt(libusb_device_handle* handle, unsigned char endpoint) {
 int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
                          int length, int* actual_length, unsigned int timeout) {
     auto& model = fake_usb::model_of(handle);
+    if (++st().transfers == st().raise_at_transfer) std::raise(st().raise_signal);
     fake_usb::call c;
     c.at_ms = st().now;
     c.function = "bulk_transfer";

@@ -50,6 +50,10 @@ const std::vector<call>& calls();
 void set_recording(bool on);
 std::int64_t now_ms();
 
+// Raises `signal` in the tool's process while its n-th bulk transfer (counted
+// from 1) is in flight, as a Ctrl-C at that moment would.
+void raise_during_transfer(int n, int signal);
+
 // Number of open handles and contexts not yet released.
 int open_handles();
 int live_contexts();

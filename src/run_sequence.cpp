@@ -11,6 +11,7 @@
 #include "device/stream_control.h"
 #include "device/stream_sync.h"
 #include "exit_status.h"
+#include "platform/stop_signal.h"
 
 namespace {
 // Every payload lands here; zero until the first one arrives, which shows in
@@ -21,6 +22,27 @@ int open_failure_status(open_result result) {
     if (result == open_result::no_device) std::fputs("no device\n", stdout);
     return status_device;
 }
+
+// A stop signal before the capture: the device was started, so it is
+// stopped again; no report is written.
+int stop_before_capture() {
+    run_stop_sequence();
+    close_connection();
+    return status_signal_base + stop_requested();
+}
+
+int final_status(bool report_ok, capture_end end) {
+    if (!report_ok) return status_report;
+    switch (end) {
+        case capture_end::device_stopped:
+            return status_device_stopped;
+        case capture_end::interrupted:
+            return status_signal_base + stop_requested();
+        case capture_end::complete:
+            break;
+    }
+    return status_complete;
+}
 }  // namespace
 
 int run_frame_stats(int argc, char** argv) {
@@ -28,6 +50,7 @@ int run_frame_stats(int argc, char** argv) {
     const char* report_path = "frame_stats.txt";
     if (argc > 1) requested = parse_count(argv[1]);
     if (argc > 2) report_path = argv[2];
+    install_stop_signals();
 
     const open_result opened = open_connection();
     if (opened != open_result::ready) {
@@ -36,11 +59,16 @@ int run_frame_stats(int argc, char** argv) {
         return open_failure_status(opened);
     }
 
-    run_startup_sequence();
-    if (!synchronise(g_payload)) {
-        std::fputs("failed to reach type=0 stream\n", stdout);
-        close_connection();
-        return status_sync;
+    if (!run_startup_sequence()) return stop_before_capture();
+    switch (synchronise(g_payload)) {
+        case sync_result::gave_up:
+            std::fputs("failed to reach type=0 stream\n", stdout);
+            close_connection();
+            return status_sync;
+        case sync_result::interrupted:
+            return stop_before_capture();
+        case sync_result::reached:
+            break;
     }
 
     reset_accumulator();
@@ -67,7 +95,5 @@ int run_frame_stats(int argc, char** argv) {
     }
     run_stop_sequence();
     close_connection();
-
-    if (!report_ok) return status_report;
-    return end == capture_end::device_stopped ? status_device_stopped : status_complete;
+    return final_status(report_ok, end);
 }

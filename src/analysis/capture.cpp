@@ -4,6 +4,7 @@
 #include "analysis/number_format.h"
 #include "device/frame_reader.h"
 #include "platform/clock.h"
+#include "platform/stop_signal.h"
 
 namespace {
 void write_frame_line(std::FILE* report, int index, const frame_stats& stats) {
@@ -28,6 +29,7 @@ capture_end capture_frames(int requested, unsigned char* payload, std::FILE* rep
                            run_counters& counters) {
     std::int64_t last_accepted_ms = monotonic_ms();
     while (counters.frames_read < requested) {
+        if (stop_requested() != 0) return capture_end::interrupted;
         int type = 0;
         if (read_frame(payload, type) == 0) {
             if (monotonic_ms() - last_accepted_ms >= stall_limit_ms) {

@@ -14,9 +14,10 @@ struct run_counters {
 // stopped sending (stalled or unplugged) and the capture ends early.
 constexpr long long stall_limit_ms = 5000;
 
-enum class capture_end { complete, device_stopped };
+enum class capture_end { complete, device_stopped, interrupted };
 
 // Reads frames into `payload` until `requested` frames (of any type) have been
 // accepted, analysing every type-0 frame and writing its line to `report`.
+// Ends early when the device stops sending or a stop signal arrives.
 capture_end capture_frames(int requested, unsigned char* payload, std::FILE* report,
                            run_counters& counters);
