@@ -218,6 +218,7 @@ usb_status camera_model::clear_halt(int endpoint, std::int64_t now_ms) {
 usb_status camera_model::set_configuration(int value, std::int64_t now_ms) {
     if (unplugged_) return usb_status::no_device;
     events_.push_back({now_ms, "set_configuration", 0, {}, value});
+    if (settings_.configuration_fails) return usb_status::error;
     if (claimed_) return usb_status::error;  // busy while an interface is claimed
     if (value != 1 && value != 2) return usb_status::error;
     configuration_ = value;

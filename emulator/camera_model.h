@@ -85,7 +85,8 @@ struct model_settings {
     bool commands_rejected = false;       // every command transfer fails
     bool replies_silent = false;          // no reply is ever sent on 0x82
     bool claim_fails = false;
-    int configuration = 1;  // configuration the device starts in
+    bool configuration_fails = false;  // every set_configuration request fails
+    int configuration = 1;             // configuration the device starts in
 };
 
 class camera_model {
