@@ -192,7 +192,7 @@ int libusb_open(libusb_device* dev, libusb_device_handle** handle) {
     auto& slot = *st().devices.at(static_cast<std::size_t>(dev->index));
     auto& c = record("open", dev->index);
     if (!slot.entry.opens) {
-        c.result = LIBUSB_ERROR_ACCESS;
+        c.result = slot.entry.open_error;
         return c.result;
     }
     *handle = new libusb_device_handle{dev->index};

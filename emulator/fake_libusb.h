@@ -17,6 +17,7 @@ struct device_entry {
     std::uint16_t vendor = 0x833C;
     std::uint16_t product = 0x0100;
     bool opens = true;              // libusb_open succeeds
+    int open_error = -3;            // what it answers otherwise (LIBUSB_ERROR_ACCESS)
     bool descriptor_fails = false;  // libusb_get_device_descriptor fails
     emulator::model_settings settings;
 };

@@ -19,7 +19,15 @@ namespace {
 unsigned char g_payload[payload_buffer_size];
 
 int open_failure_status(open_result result) {
-    if (result == open_result::no_device) std::fputs("no device\n", stdout);
+    if (result == open_result::no_device || result == open_result::no_access) {
+        std::fputs("no device\n", stdout);
+    }
+    if (result == open_result::no_access) {
+        std::fputs(
+            "frame_stats: a device with vendor ID 0x833c is present but access to it was "
+            "denied; install the udev rule (see the README) or run as root\n",
+            stderr);
+    }
     return status_device;
 }
 
@@ -46,6 +54,16 @@ int final_status(bool report_ok, capture_end end) {
 }  // namespace
 
 int run_frame_stats(int argc, char** argv) {
+    switch (requested_command(argc, argv)) {
+        case command::help:
+            print_usage();
+            return status_complete;
+        case command::version:
+            print_version();
+            return status_complete;
+        case command::run:
+            break;
+    }
     int requested = 200;
     const char* report_path = "frame_stats.txt";
     if (argc > 1) requested = parse_count(argv[1]);

@@ -2,6 +2,7 @@
 
 #include "analysis/frame_analysis.h"
 #include "analysis/number_format.h"
+#include "analysis/progress.h"
 #include "device/frame_reader.h"
 #include "platform/clock.h"
 #include "platform/stop_signal.h"
@@ -23,10 +24,9 @@ void write_frame_line(std::FILE* report, int index, const frame_stats& stats) {
     *p++ = '\n';
     std::fwrite(line, 1, static_cast<std::size_t>(p - line), report);
 }
-}  // namespace
 
-capture_end capture_frames(int requested, unsigned char* payload, std::FILE* report,
-                           run_counters& counters) {
+capture_end capture_loop(int requested, unsigned char* payload, std::FILE* report,
+                         run_counters& counters) {
     std::int64_t last_accepted_ms = monotonic_ms();
     while (counters.frames_read < requested) {
         if (stop_requested() != 0) return capture_end::interrupted;
@@ -40,6 +40,7 @@ capture_end capture_frames(int requested, unsigned char* payload, std::FILE* rep
         }
         last_accepted_ms = monotonic_ms();
         const int index = counters.frames_read++;
+        progress_update(counters);
         if (type != 0) {
             ++counters.other_frames;
             continue;
@@ -49,4 +50,13 @@ capture_end capture_frames(int requested, unsigned char* payload, std::FILE* rep
         write_frame_line(report, index, stats);
     }
     return capture_end::complete;
+}
+}  // namespace
+
+capture_end capture_frames(int requested, unsigned char* payload, std::FILE* report,
+                           run_counters& counters) {
+    progress_start(requested);
+    const capture_end end = capture_loop(requested, payload, report, counters);
+    progress_finish();
+    return end;
 }

@@ -6,7 +6,9 @@
 extern libusb_context* g_ctx;
 extern libusb_device_handle* g_h;
 
-enum class open_result { ready, no_library, no_device, not_claimed };
+// no_access: no device opened, and at least one with the vendor ID refused
+// for lack of access rights.
+enum class open_result { ready, no_library, no_device, no_access, not_claimed };
 
 // Finds the first device with the vendor ID that opens, selects configuration
 // 2 then 1 and claims interface 0.
