@@ -9,6 +9,10 @@ report from given per-frame values, profiles and deviation table; the tests
 use it to build reports with known structure.
 
     make_synthetic_report.py OUTPUT [--frames N] [--seed S]
+
+docs/report-example.png was drawn from the default report (200 frames,
+seed 1) by `frame_stats_plot synthetic-report.txt full.png`, then reduced
+to 256 colours with Pillow (FASTOCTREE, no dithering) to keep it small.
 """
 
 import argparse
@@ -41,6 +45,10 @@ def format_report(frame_index, frame_mean, frame_min, frame_max, meandelta,
 def synthesize(frames=200, seed=1, other_type_every=40, temporal_sigma=6.0):
     """Report text for `frames` captured frames of a simulated sensor.
 
+    Besides noise, the pixel offsets hold a dark dust shadow and a column
+    defect that covers only the lower rows, so the deviation map shows shapes
+    that the row and column profiles cannot take out.
+
     Every `other_type_every`-th frame (counting from 1) is of another type,
     so its index is missing from the frame lines.
     """
@@ -53,6 +61,8 @@ def synthesize(frames=200, seed=1, other_type_every=40, temporal_sigma=6.0):
     pixel_offset = rng.normal(0, 3.0, (ROWS, COLS))
     hot = rng.choice(ROWS * COLS, 25, replace=False)
     pixel_offset.flat[hot] += rng.uniform(20, 120, hot.size)
+    pixel_offset -= 14.0 * np.exp(-((rows - 38) ** 2 + (cols - 112) ** 2) / 40.0)  # dust
+    pixel_offset[70:, 37] += 9.0  # a column defect in the lower half only
     fixed = 2000.0 + row_pattern + col_pattern + pixel_offset
 
     acc = np.zeros((ROWS, COLS))
