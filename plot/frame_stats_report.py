@@ -88,9 +88,10 @@ def _shown(line, limit=60):
 class _Cursor:
     """Hands out report lines one at a time and knows their numbers."""
 
-    def __init__(self, lines):
+    def __init__(self, lines, unterminated):
         self._lines = lines
         self._next = 0
+        self._unterminated = unterminated  # the last line has no line break
 
     @property
     def number(self):
@@ -111,20 +112,27 @@ class _Cursor:
         return line
 
     def fail(self, expected, line):
-        raise ReportError(self._next, f"expected {expected}, found {_shown(line)}")
+        message = f"expected {expected}, found {_shown(line)}"
+        if self._unterminated and self._next == len(self._lines):
+            message += " (the file ends inside this line: truncated?)"
+        raise ReportError(self._next, message)
 
 
 def _split_lines(data):
-    """Split report bytes into text lines; LF or CR LF endings."""
+    """Split report bytes into text lines (LF or CR LF endings).
+
+    Also tells whether the last line lacks its line break.
+    """
     try:
         text = data.decode("ascii")
     except UnicodeDecodeError as err:
         line = data.count(b"\n", 0, err.start) + 1
         raise ReportError(line, "not plain ASCII text") from None
     lines = text.split("\n")
-    if lines[-1] == "":
+    unterminated = lines[-1] != ""
+    if not unterminated:
         lines.pop()  # the terminator of the last line, not a line of its own
-    return [line[:-1] if line.endswith("\r") else line for line in lines]
+    return [line[:-1] if line.endswith("\r") else line for line in lines], unterminated
 
 
 def _read_frames(cur):
@@ -196,7 +204,7 @@ def parse_report(data):
         data = data.encode("utf-8")
     if not data:
         raise ReportError(1, "report is empty: expected a frame line or an empty line")
-    cur = _Cursor(_split_lines(data))
+    cur = _Cursor(*_split_lines(data))
     frames = _read_frames(cur)
     _read_heading(cur, ROW_HEADING, blank_first=False)
     rows = _read_profile(cur, ROWS, "row", ROW_HEADING)

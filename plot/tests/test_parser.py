@@ -105,6 +105,7 @@ class TruncatedReportTest(unittest.TestCase):
         with self.assertRaises(ReportError) as ctx:
             parse_report(data[:-3])  # "159 119 <x>." without its last digit
         self.assertEqual(ctx.exception.line, LAST_LINE)
+        self.assertIn("the file ends inside this line", str(ctx.exception))
 
 
 class MalformedLineTest(unittest.TestCase):
