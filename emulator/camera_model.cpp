@@ -189,7 +189,8 @@ in_result camera_model::bulk_in(int endpoint, std::uint8_t* data, int max_length
     }
     const int length = static_cast<int>(item->bytes.size());
     result.length = std::min(length, max_length);
-    std::memcpy(data, item->bytes.data(), static_cast<std::size_t>(result.length));
+    // copy_n, not memcpy: an empty transfer's data() may be null.
+    std::copy_n(item->bytes.begin(), result.length, data);
     // More data than the host asked for is an overflow on a real bus.
     result.status =
         item->end == in_end::error || length > max_length ? usb_status::error : usb_status::ok;
@@ -204,7 +205,7 @@ int camera_model::in_cancelled(int endpoint, std::uint8_t* data, int max_length,
     const in_item* item = head(now_ms, ready_at);
     if (item == nullptr || item->end != in_end::timeout) return 0;
     const int length = std::min(static_cast<int>(item->bytes.size()), max_length);
-    std::memcpy(data, item->bytes.data(), static_cast<std::size_t>(length));
+    std::copy_n(item->bytes.begin(), length, data);
     pop_head();
     return length;
 }
