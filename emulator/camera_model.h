@@ -108,6 +108,7 @@ class camera_model {
     usb_status release_interface(int number, std::int64_t now_ms);
 
     bool unplugged() const { return unplugged_; }
+    bool claimed() const { return claimed_; }
     int configuration() const { return configuration_; }
     const std::vector<device_event>& events() const { return events_; }
     std::vector<device_event> commands() const;
