@@ -4,11 +4,6 @@
 
 #include "analysis/frame_geometry.h"
 
-// Per-pixel sums over every type-0 frame of the capture. Sums of 16-bit
-// samples are whole numbers far below 2^53, so this integer total converts to
-// exactly the double a running double sum would hold.
-extern std::uint64_t g_accumulator[pixel_count];
-
 struct frame_stats {
     std::uint32_t min;
     std::uint32_t max;
@@ -17,10 +12,15 @@ struct frame_stats {
     std::int32_t compared;       // pixels that entered change_total
 };
 
-// Clears the accumulator before a capture.
+// Clears the per-pixel sums before a capture.
 void reset_accumulator();
 
 // Decodes one type-0 payload and, in a single pass over its pixels, adds them
-// to the accumulator, measures them, compares them with the previous type-0
+// to the per-pixel sums, measures them, compares them with the previous type-0
 // frame (when `has_previous`) and keeps them as the new previous frame.
 frame_stats analyse_frame(const unsigned char* payload, bool has_previous);
+
+// Per-pixel sums over every frame analysed since the reset, in pixel order.
+// Sums of 16-bit samples are whole numbers far below 2^53, so each converts to
+// exactly the double a running double sum would hold.
+const std::uint64_t* pixel_sums();

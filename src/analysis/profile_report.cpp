@@ -15,8 +15,9 @@ double g_col_profile[frame_width];
 char g_lines[frame_width * 32];
 
 void compute_profiles(int type0_frames) {
+    const std::uint64_t* sums = pixel_sums();
     for (int i = 0; i < pixel_count; ++i) {
-        const double sum = static_cast<double>(g_accumulator[i]);
+        const double sum = static_cast<double>(sums[i]);
         g_mean_frame[i] = type0_frames != 0 ? sum / type0_frames : sum;
     }
     for (int r = 0; r < frame_height; ++r) {
