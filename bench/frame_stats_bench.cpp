@@ -171,6 +171,10 @@ void BM_CaptureFrames(benchmark::State& state) {
     }
     static unsigned char payload[payload_buffer_size];
     std::FILE* report = std::tmpfile();
+    if (report == nullptr) {
+        state.SkipWithError("no temporary file");
+        return;
+    }
     constexpr int batch = 1000;
     long long frames = 0;
     reset_accumulator();
