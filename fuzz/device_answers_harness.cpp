@@ -260,8 +260,8 @@ std::string check_report(const std::string& report, int type0, int frames_read) 
         }
         const std::string line(lines[i]);
         int index = -1;
-        if (std::sscanf(line.c_str(), "FRAME %d type0 mean=", &index) != 1 ||
-            index <= last_index || index >= frames_read) {
+        if (std::sscanf(line.c_str(), "FRAME %d type0 mean=", &index) != 1 || index <= last_index ||
+            index >= frames_read) {
             return "FRAME line with a bad index: " + line;
         }
         last_index = index;
@@ -271,8 +271,8 @@ std::string check_report(const std::string& report, int type0, int frames_read) 
         return std::to_string(frame_lines) + " FRAME lines for type0=" + std::to_string(type0);
     }
     if (lines.size() != static_cast<std::size_t>(type0) + 19486) {
-        return "report has " + std::to_string(lines.size()) + " lines for type0=" +
-               std::to_string(type0);
+        return "report has " + std::to_string(lines.size()) +
+               " lines for type0=" + std::to_string(type0);
     }
     const std::size_t f = static_cast<std::size_t>(type0);
     if (lines[f] != "" || lines[f + 1] != "ROW_PROFILE:" || lines[f + 122] != "" ||
@@ -283,7 +283,8 @@ std::string check_report(const std::string& report, int type0, int frames_read) 
     return {};
 }
 
-std::string check_run(int count, int status, const std::string& out, const std::string& report_path) {
+std::string check_run(int count, int status, const std::string& out,
+                      const std::string& report_path) {
     const bool report_exists = std::filesystem::exists(report_path);
     if (status == 3) {
         if (out != "failed to reach type=0 stream\n") return "status 3 with other output";

@@ -47,18 +47,10 @@ TEST(DeviceAnswers, RegressionInputsHoldEveryCheck) {
 
 TEST(DeviceAnswers, SeedCorpusCoversEachWayARunEnds) {
     const std::map<std::string, int> expected_status = {
-        {"normal_run", 0},
-        {"type1_then_nudge", 0},
-        {"mixed_types", 0},
-        {"count_zero", 0},
-        {"looping_script", 0},
-        {"silent_replies_no_startup", 0},
-        {"malformed_transfers", 0},
-        {"never_type0", 3},
-        {"commands_rejected", 3},
-        {"stall_in_capture", 4},
-        {"unplug_in_capture", 4},
-        {"unplug_after_script", 4},
+        {"normal_run", 0},          {"type1_then_nudge", 0},  {"mixed_types", 0},
+        {"count_zero", 0},          {"looping_script", 0},    {"silent_replies_no_startup", 0},
+        {"malformed_transfers", 0}, {"never_type0", 3},       {"commands_rejected", 3},
+        {"stall_in_capture", 4},    {"unplug_in_capture", 4}, {"unplug_after_script", 4},
     };
     std::map<std::string, int> seen;
     for (const fs::path& path : inputs_in("corpus")) {
