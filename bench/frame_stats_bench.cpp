@@ -164,17 +164,18 @@ BENCHMARK(BM_ProfileSections)->Unit(benchmark::kMillisecond);
 // The capture loop through the stand-in: header and payload transfers, frame
 // checks, analysis and the frame line, 1,000 frames per iteration.
 void BM_CaptureFrames(benchmark::State& state) {
-    add_instant_device();
-    if (open_connection() != open_result::ready) {
-        state.SkipWithError("the instant device did not open");
-        return;
-    }
-    static unsigned char payload[payload_buffer_size];
     std::FILE* report = std::tmpfile();
     if (report == nullptr) {
         state.SkipWithError("no temporary file");
         return;
     }
+    add_instant_device();
+    if (open_connection() != open_result::ready) {
+        state.SkipWithError("the instant device did not open");
+        std::fclose(report);
+        return;
+    }
+    static unsigned char payload[payload_buffer_size];
     constexpr int batch = 1000;
     long long frames = 0;
     reset_accumulator();
