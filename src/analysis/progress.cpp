@@ -1,6 +1,7 @@
 #include "analysis/progress.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "platform/clock.h"
@@ -31,7 +32,7 @@ int format_progress(char* out, int size, const run_counters& counters, int reque
         std::snprintf(out, static_cast<std::size_t>(size), "frames %d/%d  type0 %d  %.1f fps",
                       counters.frames_read, requested, counters.type0_frames, fps);
     if (fps > 0.0 && length < size) {
-        const auto left = static_cast<long long>((requested - counters.frames_read) / fps + 0.5);
+        const long long left = std::llround((requested - counters.frames_read) / fps);
         length += std::snprintf(out + length, static_cast<std::size_t>(size - length),
                                 "  %lld:%02lld left", left / 60, left % 60);
     }
