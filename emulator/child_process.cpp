@@ -28,11 +28,18 @@ std::vector<std::string> child_environment(const child_options& options) {
     std::vector<std::string> env;
     std::string preload;
     for (char** e = environ; *e != nullptr; ++e) {
-        if (std::strncmp(*e, "LD_PRELOAD=", 11) == 0) {
-            preload = *e + 11;
-        } else {
-            env.emplace_back(*e);
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        if (name == "LD_PRELOAD=") {
+            preload = entry.substr(name.size());
+            continue;
         }
+        // Entries given by the caller replace those of the same name.
+        bool replaced = false;
+        for (const std::string& extra : options.extra_env) {
+            replaced = replaced || extra.compare(0, name.size(), name) == 0;
+        }
+        if (!replaced) env.push_back(entry);
     }
     for (const std::string& library : options.preload) {
         preload += (preload.empty() ? "" : " ") + library;

@@ -1,0 +1,108 @@
+#include "emulated_run.h"
+
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+emulated_run run_emulated(const std::string& dir, const run_request& request) {
+    std::vector<std::string> args = {EMULATOR_PATH,
+                                     "--scenario",
+                                     request.scenario,
+                                     "--frame-period",
+                                     std::to_string(request.frame_period_ms),
+                                     "--log",
+                                     dir + "/device.log",
+                                     "--",
+                                     FRAME_STATS_PATH};
+    args.insert(args.end(), request.args.begin(), request.args.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    emulated_run run;
+    int out_pipe[2];
+    if (pipe(out_pipe) != 0) return run;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Ended with the test, should the test time out.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        dup2(out_pipe[1], STDOUT_FILENO);
+        close(out_pipe[0]);
+        close(out_pipe[1]);
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = read(out_pipe[0], buffer, sizeof buffer)) > 0) {
+        run.out.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(out_pipe[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+
+    std::istringstream log(read_file(dir + "/device.log"));
+    std::string line;
+    while (std::getline(log, line)) {
+        std::istringstream words(line);
+        log_event e;
+        words >> e.ms >> e.device;
+        std::string word;
+        while (words >> word) {
+            e.text += (e.words.empty() ? "" : " ") + word;
+            e.words.push_back(word);
+        }
+        run.log.push_back(e);
+    }
+    return run;
+}
+
+std::string make_temp_dir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr ? base : "/tmp") + "/frame_stats_system.XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) return {};
+    return pattern;
+}
+
+void remove_dir(const std::string& dir) {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
+bool file_exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+std::vector<log_event> events(const emulated_run& run, const std::string& device,
+                              const std::string& prefix) {
+    std::vector<log_event> out;
+    for (const log_event& e : run.log) {
+        if (e.device == device && e.text.compare(0, prefix.size(), prefix) == 0) out.push_back(e);
+    }
+    return out;
+}
