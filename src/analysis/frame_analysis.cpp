@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -66,7 +67,7 @@ frame_stats analyse_frame(const unsigned char* __restrict payload, bool has_prev
     // for the first frame (against a zeroed or stale previous frame) and then
     // simply not used.
     for (int i = 0; i < pixel_count; ++i) {
-        const std::uint16_t v = sample_at(pixels + 2 * i);
+        const std::uint16_t v = sample_at(pixels + 2 * static_cast<std::ptrdiff_t>(i));
         g_recent_sums[i] += v;
         sum += v;
         const auto flipped = static_cast<std::int16_t>(v ^ 0x8000);
