@@ -1,6 +1,8 @@
 #include "analysis/profile_report.h"
 
 #include <cstring>
+#include <iterator>
+#include <numeric>
 
 #include "analysis/frame_analysis.h"
 #include "analysis/frame_geometry.h"
@@ -48,8 +50,8 @@ void write_profile(std::FILE* report, const char* heading, const double* profile
 
 void write_deviation(std::FILE* report) {
     std::fputs("\nPIXEL_DEVIATION (mean - row - col + global):\n", report);
-    double sum = 0.0;
-    for (int i = 0; i < pixel_count; ++i) sum += g_mean_frame[i];
+    // Summed in pixel order from 0.0, as the last digit depends on the order.
+    const double sum = std::accumulate(std::begin(g_mean_frame), std::end(g_mean_frame), 0.0);
     const double global_mean = sum / 19200.0;
 
     for (int r = 0; r < frame_height; ++r) {
