@@ -65,3 +65,26 @@ TEST(DeviceAnswers, SeedCorpusCoversEachWayARunEnds) {
         EXPECT_EQ(seen[name], status) << "seed " << name;
     }
 }
+
+// The frame reader remembers the last sequence value for the whole process;
+// the harness resets it, or a reproducer would depend on what ran before it.
+TEST(DeviceAnswers, EachInputRunsAsInAFreshProcess) {
+    // Two frames with the sequence values `first` and first + 1.
+    auto two_frames = [](std::uint8_t first) {
+        const auto next = static_cast<std::uint8_t>(first + 1);
+        return std::vector<std::uint8_t>{
+            1,    0,                     // count 1, no device flags
+            0x00, 3, first, 0, 0, 0, 0,  // header, explicit sequence, type 0
+            0x01, 0, 7,     0,           // payload, every pixel 7
+            0x00, 3, next,  0, 0, 0, 0,  // header
+            0x01, 0, 7,     0,           // payload
+        };
+    };
+    const std::vector<std::uint8_t> ends_at_6 = two_frames(5);
+    const std::vector<std::uint8_t> starts_at_6 = two_frames(6);
+    EXPECT_EQ(play_device_answers(ends_at_6.data(), ends_at_6.size()).status, 0);
+    // Run after a process-wide 6, the first header would be taken for a
+    // repeat and the capture would stall.
+    const answers_run run = play_device_answers(starts_at_6.data(), starts_at_6.size());
+    EXPECT_EQ(run.status, 0) << run.output;
+}
