@@ -373,3 +373,33 @@ TEST(ReportLocale, FullStopEvenWhenTheEnvironmentUsesCommas) {
     EXPECT_NE(r.report.find("\nROW_PROFILE:\n0 0.5\n1 0.5\n"), std::string::npos);
     EXPECT_EQ(r.report.find(','), std::string::npos);
 }
+
+namespace {
+// Per-pixel sums outgrow 32 bits after 65,536 frames of the largest sample;
+// a capture longer than that must still average to exactly that sample.
+TEST(LongCapture, SumsStayExactPastTheLargestThirtyTwoBitTotal) {
+    fake_usb::reset();
+    emulator::model_settings settings;
+    settings.scripted = true;
+    settings.loop_script = true;
+    emulator::add_frame(settings.script, 1, 0, flat_pixels(65535));
+    emulator::add_frame(settings.script, 2, 0, flat_pixels(65535));
+    fake_usb::add_device({.settings = settings});
+    fake_usb::set_recording(false);
+    const std::string path = temp_dir() + "/report.txt";
+    const int frames = 65537;
+
+    const tool_run run = run_tool({std::to_string(frames), path});
+
+    ASSERT_EQ(run.status, 0);
+    const std::string report = read_file(path);
+    const std::string last_line = "FRAME " + std::to_string(frames - 1) +
+                                  " type0 mean=65535 min=65535 max=65535 meandelta=0.0\n";
+    const std::size_t sections_at = report.find("\nROW_PROFILE:\n");
+    ASSERT_NE(sections_at, std::string::npos);
+    EXPECT_EQ(report.substr(sections_at - last_line.size(), last_line.size()), last_line);
+    EXPECT_EQ(report.substr(sections_at),
+              sections([](int) { return "65535.0"; }, [](int) { return "65535.0"; },
+                       [](int, int) { return "0.0"; }));
+}
+}  // namespace
