@@ -103,16 +103,16 @@ int main(int argc, char** argv) {
                               (asan != nullptr && *asan != '\0' ? ":" : "") +
                               "verify_asan_link_order=0");
     bool ready = true;
-    for (const emulator::device_spec& spec : scenario.devices) {
-        devices.push_back(std::make_unique<emulator::usbfs_device>(spec, log));
+    for (const emulator::device_setup& setup : scenario.devices) {
+        devices.push_back(std::make_unique<emulator::usbfs_device>(setup, log));
         std::string error;
         if (!devices.back()->attach(testbed, root, error)) {
-            std::fprintf(stderr, "frame_stats_emulator: %s: %s\n", spec.name.c_str(),
+            std::fprintf(stderr, "frame_stats_emulator: %s: %s\n", setup.name.c_str(),
                          error.c_str());
             ready = false;
             break;
         }
-        if (spec.refuses_open) {
+        if (setup.refuses_open) {
             // Nobody may open the node: no mode bits, and the child loses
             // root's power to override them.
             chmod(devices.back()->node_path().c_str(), 0);

@@ -14,8 +14,8 @@ model_settings sensor(double frame_period_ms) {
     return s;
 }
 
-device_spec camera(const std::string& name, int address, model_settings settings) {
-    device_spec d;
+device_setup camera(const std::string& name, int address, model_settings settings) {
+    device_setup d;
     d.name = name;
     d.address = address;
     d.product = static_cast<std::uint16_t>(0x0100 + address - 2);
@@ -118,12 +118,12 @@ bool make_scenario(const std::string& name, double frame_period_ms, scenario& ou
         out.devices.push_back(camera("1-1", 2, s));
     } else if (name == "no_device") {
         // Something else on the bus, but no camera.
-        device_spec other = camera("1-1", 2, live);
+        device_setup other = camera("1-1", 2, live);
         other.vendor = 0x1D6B;
         other.product = 0x0002;
         out.devices.push_back(other);
     } else if (name == "refuses_open") {
-        device_spec d = camera("1-1", 2, live);
+        device_setup d = camera("1-1", 2, live);
         d.refuses_open = true;
         out.devices.push_back(d);
     } else if (name == "two_devices" || name == "refuses_first") {

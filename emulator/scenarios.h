@@ -11,7 +11,7 @@
 
 namespace emulator {
 
-struct device_spec {
+struct device_setup {
     std::string name;  // sysfs name, e.g. "1-1"
     int bus = 1;
     int address = 2;
@@ -22,7 +22,7 @@ struct device_spec {
 };
 
 struct scenario {
-    std::vector<device_spec> devices;  // in the order they are enumerated
+    std::vector<device_setup> devices;  // in the order they are enumerated
 };
 
 // The default frame period of the sensor scenarios: 40 frames per second.

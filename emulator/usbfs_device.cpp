@@ -87,8 +87,8 @@ UMockdevIoctlData* resolve_argument(UMockdevIoctlClient* client, UMockdevIoctlDa
 
 }  // namespace
 
-usbfs_device::usbfs_device(const device_spec& spec, device_log& log)
-    : spec_(spec), model_(spec.settings), log_(log) {}
+usbfs_device::usbfs_device(const device_setup& setup, device_log& log)
+    : setup_(setup), model_(setup.settings), log_(log) {}
 
 usbfs_device::~usbfs_device() {
     detach();
@@ -103,7 +103,7 @@ usbfs_device::~usbfs_device() {
 bool usbfs_device::attach(UMockdevTestbed* testbed, const std::string& root, std::string& error) {
     testbed_ = testbed;
     root_ = root;
-    node_ = device_node(spec_);
+    node_ = device_node(setup_);
     handler_ = umockdev_ioctl_base_new();
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(on_ioctl), this);
     g_signal_connect(handler_, "client-connected", G_CALLBACK(on_connected), this);
@@ -111,14 +111,13 @@ bool usbfs_device::attach(UMockdevTestbed* testbed, const std::string& root, std
     // The handler must be in place before the device appears.
     GError* gerror = nullptr;
     if (!umockdev_testbed_attach_ioctl(testbed, node_.c_str(), handler_, &gerror) ||
-        !umockdev_testbed_add_from_string(testbed, device_record(spec_).c_str(), &gerror)) {
+        !umockdev_testbed_add_from_string(testbed, device_record(setup_).c_str(), &gerror)) {
         error = gerror != nullptr ? gerror->message : "cannot add the device";
         g_clear_error(&gerror);
         return false;
     }
     attached_ = true;
-    sysfs_path_ =
-        "/sys/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(spec_.bus) + "/" + spec_.name;
+    sysfs_path_ = sysfs_path(setup_);
     if (!gate_.install(node_path())) {
         error = "cannot put a FIFO at " + node_path();
         return false;
@@ -134,7 +133,7 @@ void usbfs_device::detach() {
 }
 
 void usbfs_device::log(std::int64_t now, const std::string& event) {
-    log_.add(now, spec_.name, event);
+    log_.add(now, setup_.name, event);
 }
 
 gboolean usbfs_device::on_ioctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {

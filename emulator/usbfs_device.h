@@ -29,7 +29,7 @@ namespace emulator {
 
 class usbfs_device {
   public:
-    usbfs_device(const device_spec& spec, device_log& log);
+    usbfs_device(const device_setup& setup, device_log& log);
     usbfs_device(const usbfs_device&) = delete;
     usbfs_device& operator=(const usbfs_device&) = delete;
     ~usbfs_device();
@@ -40,7 +40,7 @@ class usbfs_device {
     // Detaches the handler; no callback runs after this returns.
     void detach();
 
-    const device_spec& spec() const { return spec_; }
+    const device_setup& setup() const { return setup_; }
     std::string node_path() const { return root_ + node_; }
 
   private:
@@ -78,7 +78,7 @@ class usbfs_device {
     void release_urb(urb& u);
     void log(std::int64_t now, const std::string& event);
 
-    device_spec spec_;
+    device_setup setup_;
     camera_model model_;
     device_log& log_;
     UMockdevTestbed* testbed_ = nullptr;

@@ -47,13 +47,18 @@ std::vector<std::uint8_t> usb_descriptors(std::uint16_t vendor, std::uint16_t pr
     return out;
 }
 
-std::string device_node(const device_spec& device) {
+std::string device_node(const device_setup& device) {
     char node[32];
     std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", device.bus, device.address);
     return node;
 }
 
-std::string device_record(const device_spec& d) {
+std::string sysfs_path(const device_setup& device) {
+    return "/sys/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(device.bus) + "/" +
+           device.name;
+}
+
+std::string device_record(const device_setup& d) {
     char numbers[512];
     const int minor = (d.bus - 1) * 128 + d.address - 1;
     std::snprintf(numbers, sizeof numbers,
@@ -70,8 +75,7 @@ std::string device_record(const device_spec& d) {
                   d.bus, d.address, minor, d.vendor, d.product, d.bus, d.address, minor, d.vendor,
                   d.product);
     const std::string node = device_node(d);
-    std::string record =
-        "P: /devices/pci0000:00/0000:00:14.0/usb" + std::to_string(d.bus) + "/" + d.name + "\n";
+    std::string record = "P: " + sysfs_path(d).substr(4) + "\n";  // without "/sys"
     record += "N: " + node.substr(5) + "\n";
     record += "E: DEVNAME=" + node + "\n";
     record += "E: DEVTYPE=usb_device\nE: DRIVER=usb\nE: SUBSYSTEM=usb\n";

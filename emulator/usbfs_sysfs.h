@@ -18,9 +18,12 @@ namespace emulator {
 std::vector<std::uint8_t> usb_descriptors(std::uint16_t vendor, std::uint16_t product);
 
 // "/dev/bus/usb/BBB/DDD"
-std::string device_node(const device_spec& device);
+std::string device_node(const device_setup& device);
+
+// The device's directory under /sys.
+std::string sysfs_path(const device_setup& device);
 
 // The device in umockdev's record format.
-std::string device_record(const device_spec& device);
+std::string device_record(const device_setup& device);
 
 }  // namespace emulator
