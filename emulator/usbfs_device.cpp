@@ -16,8 +16,8 @@ namespace emulator {
 
 namespace {
 
-// The ioctls that are not served say so with the kernel's answer for an
-// unknown request.
+// Scatter-gather lets libusb send each transfer as one URB of any size, so a
+// URB is always a whole transfer.
 constexpr std::uint32_t capabilities = USBDEVFS_CAP_BULK_SCATTER_GATHER |
                                        USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
                                        USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
@@ -110,13 +110,13 @@ bool usbfs_device::attach(UMockdevTestbed* testbed, const std::string& root, std
 
     // The handler must be in place before the device appears.
     GError* gerror = nullptr;
-    if (!umockdev_testbed_attach_ioctl(testbed, node_.c_str(), handler_, &gerror) ||
+    attached_ = umockdev_testbed_attach_ioctl(testbed, node_.c_str(), handler_, &gerror);
+    if (!attached_ ||
         !umockdev_testbed_add_from_string(testbed, device_record(setup_).c_str(), &gerror)) {
         error = gerror != nullptr ? gerror->message : "cannot add the device";
         g_clear_error(&gerror);
         return false;
     }
-    attached_ = true;
     sysfs_path_ = sysfs_path(setup_);
     if (!gate_.install(node_path())) {
         error = "cannot put a FIFO at " + node_path();
@@ -202,6 +202,7 @@ void usbfs_device::handle(UMockdevIoctlClient* client) {
             umockdev_ioctl_client_complete(client, -1, ENODATA);  // no kernel driver bound
             break;
         default: {
+            // Answered as the kernel answers a request it does not know.
             char text[32];
             std::snprintf(text, sizeof text, "ioctl %lx unsupported", request);
             log(now, text);
