@@ -188,30 +188,32 @@ TEST_F(SystemTest, DeviceReceivesTheFullCommandSequenceWithItsWaits) {
         if (expected[k].find("command") == std::string::npos) continue;
         EXPECT_EQ(r.log[at[k] + 1].text, "in 82 4096 4 ok") << "reply read after " << expected[k];
     }
+    const std::size_t first_72 = at[6], second_72 = at[7], cmd_73 = at[8], nudged = at[9];
+    const std::size_t halt_03 = at[10], stop = at[12];
     // The log ends with the reply to the stop command.
-    EXPECT_EQ(at.back(), at[12] + 2);
+    EXPECT_EQ(at.back(), stop + 2);
 
     auto gap = [&](std::size_t from, std::size_t to) { return r.log[to].ms - r.log[from].ms; };
-    EXPECT_GE(gap(at[6], at[7]), 100);
-    EXPECT_LE(gap(at[6], at[7]), 100 + slack_ms);
-    EXPECT_GE(gap(at[7], at[8]), 300);
-    EXPECT_LE(gap(at[7], at[8]), 300 + slack_ms);
-    // No frame is read in the 700 ms after 0x73.
-    const std::size_t first_read = at[8] + 2;
+    EXPECT_GE(gap(first_72, second_72), 100);
+    EXPECT_LE(gap(first_72, second_72), 100 + slack_ms);
+    EXPECT_GE(gap(second_72, cmd_73), 300);
+    EXPECT_LE(gap(second_72, cmd_73), 300 + slack_ms);
+    // No frame is read in the 700 ms after 0x73 (and its reply).
+    const std::size_t first_read = cmd_73 + 2;
     ASSERT_EQ(r.log[first_read].text.rfind("in 81 64 ", 0), 0u);
-    EXPECT_GE(gap(at[8], first_read), 700);
-    EXPECT_LE(gap(at[8], first_read), 700 + slack_ms);
+    EXPECT_GE(gap(cmd_73, first_read), 700);
+    EXPECT_LE(gap(cmd_73, first_read), 700 + slack_ms);
 
     // The nudge goes out at the tenth accepted frame, then 200 ms pass;
     // the first type-0 frame and 25 captured ones follow.
-    EXPECT_EQ(count_between(r, 0, at[9], payload_ok), 10);
-    EXPECT_GE(gap(at[9], at[9] + 2), 200);
-    EXPECT_EQ(count_between(r, at[9], at[10], payload_ok), 1 + 25);
+    EXPECT_EQ(count_between(r, 0, nudged, payload_ok), 10);
+    EXPECT_GE(gap(nudged, nudged + 2), 200);
+    EXPECT_EQ(count_between(r, nudged, halt_03, payload_ok), 1 + 25);
 
     // The stop sequence starts 300 ms after the last frame.
-    const std::size_t last = last_frame_read(r, at[10]);
-    EXPECT_GE(gap(last, at[10]), 300);
-    EXPECT_LE(gap(last, at[10]), 300 + slack_ms);
+    const std::size_t last = last_frame_read(r, halt_03);
+    EXPECT_GE(gap(last, halt_03), 300);
+    EXPECT_LE(gap(last, halt_03), 300 + slack_ms);
 }
 
 TEST_F(SystemTest, ReportInAMissingDirectoryEndsWithStatusTwoAndNoStopSequence) {
