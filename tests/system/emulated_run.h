@@ -18,6 +18,7 @@ struct log_event {
 struct emulated_run {
     int status = -1;
     std::string out;
+    std::string terminal;  // what reached standard error, when it was a terminal
     std::vector<log_event> log;
 };
 
@@ -27,8 +28,21 @@ struct run_request {
     std::vector<std::string> args;
 };
 
+// What happens to the run from outside while it goes on.
+struct run_control {
+    // Sends `signal` to the run `signal_delay_ms` after it started or, when
+    // `signal_after_file` is set, after that file (in the run's directory)
+    // appeared. The emulator passes it on to frame_stats.
+    int signal = 0;
+    long signal_delay_ms = 0;
+    std::string signal_after_file;
+    // Gives frame_stats a terminal as its standard error.
+    bool stderr_terminal = false;
+};
+
 // Runs frame_stats with `request.args` in `dir` as its working directory.
-emulated_run run_emulated(const std::string& dir, const run_request& request);
+emulated_run run_emulated(const std::string& dir, const run_request& request,
+                          const run_control& control = {});
 
 std::string make_temp_dir();
 void remove_dir(const std::string& dir);

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <regex>
@@ -96,7 +98,9 @@ class SystemTest : public ::testing::Test {
     }
     void TearDown() override { remove_dir(dir_); }
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    emulated_run run(run_request request) { return run_emulated(dir_, request); }
+    emulated_run run(const run_request& request, const run_control& control = {}) {
+        return run_emulated(dir_, request, control);
+    }
 
     std::string dir_;
 };
@@ -352,5 +356,101 @@ INSTANTIATE_TEST_SUITE_P(
         scripted_case{"repeated_sequences", "FRAME 0 type0 mean=30 min=30 max=30 meandelta=0.0",
                       "FRAME 1 type0 mean=50 min=50 max=50 meandelta=20.0"}),
     [](const auto& info) { return std::string(info.param.scenario); });
+
+// Ctrl-C or SIGTERM during the capture: the frame being read is finished, the
+// report is written whole over the frames captured, the device is stopped
+// after its halts are cleared, and the status is 128 + the signal.
+struct signal_case {
+    int signal;
+    int status;
+    const char* name;
+};
+
+class CaptureSignalTest : public SystemTest, public ::testing::WithParamInterface<signal_case> {};
+
+TEST_P(CaptureSignalTest, CompletesTheRunOverTheFramesCaptured) {
+    run_request request;
+    request.args = {"100000", "r.txt"};  // far more than arrive before the signal
+    run_control control;
+    control.signal = GetParam().signal;
+    control.signal_after_file = "r.txt";  // opened when the capture begins
+    control.signal_delay_ms = 300;
+    const emulated_run r = run(request, control);
+
+    ASSERT_EQ(r.status, GetParam().status) << r.out;
+    const summary s = parse_summary(r.out);
+    EXPECT_EQ(r.out, "captured " + std::to_string(s.frames) +
+                         " frames (type0=" + std::to_string(s.type0) +
+                         " type1=" + std::to_string(s.type1) + ") -> r.txt\n");
+    EXPECT_GT(s.frames, 0);
+    EXPECT_LT(s.frames, 100000);
+    expect_complete_report(path("r.txt"), s.type0);
+
+    // Every frame the device delivered was counted: the synchronisation took
+    // ten type-1 frames and, after the nudge, one type-0 frame; the capture
+    // took the rest.
+    const int delivered = static_cast<int>(events(r, "1-1", payload_ok).size());
+    EXPECT_EQ(delivered - 11, s.frames);
+
+    // The stop sequence comes after the last frame read, halts first.
+    const std::size_t halt_03 = index_of(r, "1-1", "clear_halt 03 ok");
+    const std::size_t halt_82 = index_of(r, "1-1", "clear_halt 82 ok");
+    const std::size_t stop = index_of(r, "1-1", "command 03 74b6b66b ok");
+    ASSERT_LT(stop, r.log.size());
+    EXPECT_LT(last_frame_read(r, r.log.size()), halt_03);
+    EXPECT_LT(halt_03, halt_82);
+    EXPECT_LT(halt_82, stop);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CaptureSignalTest,
+                         ::testing::Values(signal_case{SIGINT, 130, "SIGINT"},
+                                           signal_case{SIGTERM, 143, "SIGTERM"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Ctrl-C while waiting for the type-0 stream: no further frame read, the
+// device is stopped again, and no report is created.
+TEST_F(SystemTest, SignalDuringSynchronisationStopsTheDeviceAndWritesNoReport) {
+    run_request request;
+    request.scenario = "no_type0";
+    request.frame_period_ms = 200.0;  // 120 attempts take about 25 s
+    request.args = {"10", "r.txt"};
+    run_control control;
+    control.signal = SIGINT;
+    control.signal_delay_ms = 3000;  // start-up takes 1.1 s
+    const emulated_run r = run(request, control);
+
+    EXPECT_EQ(r.status, 130) << r.out;
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(file_exists(path("r.txt")));
+    const std::size_t halt_03 = index_of(r, "1-1", "clear_halt 03 ok");
+    const std::size_t stop = index_of(r, "1-1", "command 03 74b6b66b ok");
+    ASSERT_LT(stop, r.log.size());
+    EXPECT_LT(halt_03, stop);
+    // Synchronisation had begun, and ended well before its 120 attempts.
+    const int header_reads = static_cast<int>(events(r, "1-1", "in 81 64 ").size());
+    EXPECT_GT(header_reads, 0);
+    EXPECT_LT(header_reads, 120);
+    EXPECT_LT(last_frame_read(r, r.log.size()), halt_03);
+}
+
+// With a terminal on standard error a person sees a progress line there,
+// erased at the end; standard output still carries only the summary.
+TEST_F(SystemTest, ProgressLineOnlyOnATerminal) {
+    run_request request;
+    request.frame_period_ms = 10.0;
+    request.args = {"150", "r.txt"};
+    run_control control;
+    control.stderr_terminal = true;
+    const emulated_run r = run(request, control);
+
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.rfind("captured 150 frames ", 0), 0u) << r.out;
+    EXPECT_NE(r.terminal.find("\rframes "), std::string::npos) << r.terminal;
+    EXPECT_NE(r.terminal.find("/150  type0 "), std::string::npos) << r.terminal;
+    EXPECT_NE(r.terminal.find(" fps"), std::string::npos) << r.terminal;
+    // Erased: the terminal's last line is blank.
+    const std::string last = r.terminal.substr(r.terminal.rfind('\r') + 1);
+    EXPECT_EQ(last.find_first_not_of(' '), std::string::npos) << r.terminal;
+}
 
 }  // namespace
