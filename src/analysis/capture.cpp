@@ -30,6 +30,7 @@ capture_end capture_loop(int requested, unsigned char* payload, std::FILE* repor
     std::int64_t last_accepted_ms = monotonic_ms();
     while (counters.frames_read < requested) {
         if (stop_requested() != 0) return capture_end::interrupted;
+        progress_update(counters);
         int type = 0;
         if (read_frame(payload, type) == 0) {
             if (monotonic_ms() - last_accepted_ms >= stall_limit_ms) {
@@ -40,7 +41,6 @@ capture_end capture_loop(int requested, unsigned char* payload, std::FILE* repor
         }
         last_accepted_ms = monotonic_ms();
         const int index = counters.frames_read++;
-        progress_update(counters);
         if (type != 0) {
             ++counters.other_frames;
             continue;
