@@ -110,13 +110,15 @@ TEST(SignalBeforeCapture, DuringSynchronisationReadsNoMoreFramesAndStopsTheDevic
 }
 
 TEST(SignalBeforeCapture, ASecondSignalEndsTheProcessAtOnce) {
-    // After the first signal the default action is back in place.
+    // After the first signal the default action is back in place. The
+    // directory is made here: the killed child cannot remove it.
+    const std::string path = temp_dir() + "/r.txt";
     EXPECT_EXIT(
         {
             fake_usb::reset();
             fake_usb::add_device({.settings = camera(3)});
             fake_usb::raise_during_transfer(3, SIGINT);
-            run_tool({"3", temp_dir() + "/r.txt"});
+            run_tool({"3", path});
             std::raise(SIGINT);
             std::exit(0);
         },
