@@ -85,6 +85,18 @@ UMockdevIoctlData* resolve_argument(UMockdevIoctlClient* client, UMockdevIoctlDa
     return data;
 }
 
+// Reads the 4-byte value (an int or unsigned int) the argument points to;
+// false (and the client completed with EFAULT) when it cannot be read.
+template <typename T>
+bool read_argument(UMockdevIoctlClient* client, UMockdevIoctlData* arg, T& value) {
+    static_assert(sizeof(T) == 4);
+    UMockdevIoctlData* data = resolve_argument(client, arg, sizeof value);
+    if (data == nullptr) return false;
+    std::memcpy(&value, data->data, sizeof value);
+    g_object_unref(data);
+    return true;
+}
+
 }  // namespace
 
 usbfs_device::usbfs_device(const device_setup& setup, device_log& log)
@@ -310,11 +322,8 @@ void usbfs_device::discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg, 
 
 void usbfs_device::set_configuration(UMockdevIoctlClient* client, UMockdevIoctlData* arg,
                                      std::int64_t now) {
-    UMockdevIoctlData* value_data = resolve_argument(client, arg, sizeof(int));
-    if (value_data == nullptr) return;
     int value = 0;
-    std::memcpy(&value, value_data->data, sizeof value);
-    g_object_unref(value_data);
+    if (!read_argument(client, arg, value)) return;
     const bool was_claimed = model_.claimed();
     const usb_status status = model_.set_configuration(value, now);
     const char* result = "ok";
@@ -335,11 +344,8 @@ void usbfs_device::set_configuration(UMockdevIoctlClient* client, UMockdevIoctlD
 }
 
 void usbfs_device::claim(UMockdevIoctlClient* client, UMockdevIoctlData* arg, std::int64_t now) {
-    UMockdevIoctlData* number_data = resolve_argument(client, arg, sizeof(unsigned int));
-    if (number_data == nullptr) return;
     unsigned int number = 0;
-    std::memcpy(&number, number_data->data, sizeof number);
-    g_object_unref(number_data);
+    if (!read_argument(client, arg, number)) return;
     const usb_status status = model_.claim_interface(static_cast<int>(number), now);
     const bool gone = status == usb_status::no_device;
     log(now, "claim " + std::to_string(number) + " " +
@@ -354,11 +360,8 @@ void usbfs_device::claim(UMockdevIoctlClient* client, UMockdevIoctlData* arg, st
 }
 
 void usbfs_device::release(UMockdevIoctlClient* client, UMockdevIoctlData* arg, std::int64_t now) {
-    UMockdevIoctlData* number_data = resolve_argument(client, arg, sizeof(unsigned int));
-    if (number_data == nullptr) return;
     unsigned int number = 0;
-    std::memcpy(&number, number_data->data, sizeof number);
-    g_object_unref(number_data);
+    if (!read_argument(client, arg, number)) return;
     const usb_status status = model_.release_interface(static_cast<int>(number), now);
     const bool ok = status == usb_status::ok;
     log(now, "release " + std::to_string(number) + (ok ? " ok" : " no_device"));
@@ -367,11 +370,8 @@ void usbfs_device::release(UMockdevIoctlClient* client, UMockdevIoctlData* arg, 
 
 void usbfs_device::clear_halt(UMockdevIoctlClient* client, UMockdevIoctlData* arg,
                               std::int64_t now) {
-    UMockdevIoctlData* endpoint_data = resolve_argument(client, arg, sizeof(unsigned int));
-    if (endpoint_data == nullptr) return;
     unsigned int endpoint = 0;
-    std::memcpy(&endpoint, endpoint_data->data, sizeof endpoint);
-    g_object_unref(endpoint_data);
+    if (!read_argument(client, arg, endpoint)) return;
     const usb_status status = model_.clear_halt(static_cast<int>(endpoint), now);
     const bool ok = status == usb_status::ok;
     log(now, "clear_halt " + hex2(static_cast<int>(endpoint)) + (ok ? " ok" : " no_device"));
